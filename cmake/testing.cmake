@@ -1,0 +1,38 @@
+# vestrel_test(NAME SOURCES ... LIBS ... [LABELS ...] [ENV VAR=VALUE ...] [FIXTURES name ...] [NO_MAIN])
+# One GoogleTest executable; every TEST becomes a ctest test (on Windows run through Wine by the
+# toolchain's emulator). FIXTURES names ctest fixtures the tests require, e.g. a loopback server.
+include(GoogleTest)
+enable_testing()
+
+function(vestrel_test name)
+    cmake_parse_arguments(T "NO_MAIN" "" "SOURCES;LIBS;LABELS;ENV;FIXTURES" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_include_directories(${name} PRIVATE "${CMAKE_SOURCE_DIR}/tests")
+    if(T_NO_MAIN)
+        target_link_libraries(${name} PRIVATE ${T_LIBS} vestrel_gtest)
+    else()
+        target_link_libraries(${name} PRIVATE ${T_LIBS} vestrel_gtest_main)
+    endif()
+    set(props LABELS "${VESTREL_PLATFORM};${T_LABELS}")
+    list(APPEND props ENVIRONMENT "VESTREL_FIXTURES=${CMAKE_BINARY_DIR}/fixtures;${T_ENV}")
+    if(T_FIXTURES)
+        list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120 TEST_PREFIX "${name}."
+        PROPERTIES ${props})
+endfunction()
+
+# vestrel_server_fixture(NAME COMMAND cmd args...)
+# A ctest fixture that starts a loopback server before the tests that require NAME and stops it after.
+# The server must print "listening on http://127.0.0.1:PORT" as its first line; its URL is written to
+# ${CMAKE_BINARY_DIR}/fixtures/NAME.url, which tests read through tests/support/test_server.h.
+function(vestrel_server_fixture name)
+    cmake_parse_arguments(F "" "" "COMMAND" ${ARGN})
+    set(url_file "${CMAKE_BINARY_DIR}/fixtures/${name}.url")
+    add_test(NAME fixture.${name}.start
+        COMMAND "${CMAKE_SOURCE_DIR}/cmake/test-server" start "${url_file}" ${F_COMMAND})
+    add_test(NAME fixture.${name}.stop COMMAND "${CMAKE_SOURCE_DIR}/cmake/test-server" stop "${url_file}")
+    set_tests_properties(fixture.${name}.start PROPERTIES FIXTURES_SETUP ${name} LABELS fixture)
+    set_tests_properties(fixture.${name}.stop PROPERTIES FIXTURES_CLEANUP ${name} LABELS fixture)
+    set(VESTREL_FIXTURE_${name}_URL_FILE "${url_file}" PARENT_SCOPE)
+endfunction()
