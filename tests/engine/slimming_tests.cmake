@@ -1,0 +1,9 @@
+# The slimming run and its parts, against a fake service (tests/mock).
+vestrel_test(engine_slimming_tests
+    SOURCES
+        ${CMAKE_CURRENT_LIST_DIR}/slimming/duplicate_finder_test.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/slimming/logid_test.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/slimming/service_test.cpp
+        ${CMAKE_CURRENT_LIST_DIR}/slimming/slimming_test.cpp
+    LIBS vestrel_engine vestrel_json
+    LABELS engine)
