@@ -1,4 +1,7 @@
-// The engine's version text, for reports and the command-line client.
+#include "engine/engine_version.h"
+
 namespace vestrel {
-const char* engine_version() { return "0.1.0"; }
+const char* engine_version() {
+    return "0.1.0";
+}
 } // namespace vestrel
