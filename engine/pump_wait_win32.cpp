@@ -38,37 +38,56 @@ UINT run_message() {
     return id;
 }
 
-struct QueueOwner {
-    std::shared_ptr<detail::ThreadQueue> queue;
-    ~QueueOwner() {
-        if (!queue)
-            return;
-        {
-            std::lock_guard lock(queue->mutex);
-            queue->closed = true;
-        }
-        // Free the callables still queued; the thread's Win32 queue goes with the thread.
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, run_message(), run_message(), PM_REMOVE))
-            if (msg.hwnd == nullptr && msg.wParam == message_tag)
-                delete reinterpret_cast<Message*>(msg.lParam);
+// The calling thread's queue lives in a fiber-local slot whose callback runs when the thread ends. (A C++
+// thread_local with a destructor is not safe here: with mingw's emulated TLS its storage can be freed before
+// the destructor runs.)
+void WINAPI release_queue(void* data) {
+    auto* queue = static_cast<std::shared_ptr<detail::ThreadQueue>*>(data);
+    if (queue == nullptr)
+        return;
+    {
+        std::lock_guard lock((*queue)->mutex);
+        (*queue)->closed = true;
     }
-};
+    // Free the callables still queued; the thread's Win32 queue goes with the thread.
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, run_message(), run_message(), PM_REMOVE))
+        if (msg.hwnd == nullptr && msg.wParam == message_tag)
+            delete reinterpret_cast<Message*>(msg.lParam);
+    delete queue;
+}
 
-thread_local QueueOwner own_queue;
+DWORD queue_slot() {
+    static const DWORD slot = FlsAlloc(&release_queue);
+    return slot;
+}
+
+const std::shared_ptr<detail::ThreadQueue>& calling_thread_queue_pointer() {
+    // Used only when no fiber-local slot can be had: the queue then lives on unowned (it is never closed),
+    // which costs a little memory per thread.
+    static thread_local std::shared_ptr<detail::ThreadQueue>* unowned = nullptr;
+    if (unowned != nullptr)
+        return *unowned;
+    const DWORD slot = queue_slot();
+    if (slot != FLS_OUT_OF_INDEXES) {
+        if (auto* held = static_cast<std::shared_ptr<detail::ThreadQueue>*>(FlsGetValue(slot)))
+            return *held;
+    }
+    auto queue = std::make_shared<detail::ThreadQueue>();
+    queue->thread_id = GetCurrentThreadId();
+    queue->quit_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // A thread has no Win32 queue until it calls a window function; peeking makes one, so that
+    // PostThreadMessage to it succeeds from now on.
+    MSG msg;
+    PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    auto* held = new std::shared_ptr<detail::ThreadQueue>(std::move(queue));
+    if (slot == FLS_OUT_OF_INDEXES || !FlsSetValue(slot, held))
+        unowned = held;
+    return *held;
+}
 
 detail::ThreadQueue& calling_thread_queue() {
-    if (!own_queue.queue) {
-        auto queue = std::make_shared<detail::ThreadQueue>();
-        queue->thread_id = GetCurrentThreadId();
-        queue->quit_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        // A thread has no Win32 queue until it calls a window function; peeking makes one, so that
-        // PostThreadMessage to it succeeds from now on.
-        MSG msg;
-        PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-        own_queue.queue = std::move(queue);
-    }
-    return *own_queue.queue;
+    return *calling_thread_queue_pointer();
 }
 
 } // namespace
@@ -105,8 +124,7 @@ bool ThreadMessages::alive() const {
 }
 
 ThreadMessages current_thread_messages() {
-    calling_thread_queue();
-    return ThreadMessages(own_queue.queue);
+    return ThreadMessages(calling_thread_queue_pointer());
 }
 
 bool quit_requested() {

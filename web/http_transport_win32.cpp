@@ -130,7 +130,13 @@ public:
     }
 
     bool set_timeouts(int milliseconds) override {
-        return winhttp().set_timeouts(request_, milliseconds, milliseconds, milliseconds, milliseconds);
+        if (!winhttp().set_timeouts(request_, milliseconds, milliseconds, milliseconds, milliseconds))
+            return false;
+        // The wait for the response headers has a time-out of its own (90 s unless set), and some WinHTTP
+        // versions apply only that one there; a stalled server must give up within the caller's time-out.
+        DWORD value = static_cast<DWORD>(milliseconds);
+        winhttp().set_option(request_, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &value, sizeof(value));
+        return true;
     }
 
     bool set_credentials(AuthTarget target, std::string_view user, std::string_view password) override {

@@ -201,8 +201,15 @@ int main() {
             res.set_header("Set-Cookie", "c" + std::to_string(i) + "=" + std::to_string(i) + "; Path=/");
         res.set_content("cookies", "text/plain");
     });
-    // A request in absolute form reaches us only as a proxy.
+    // A request in absolute form reaches us only as a proxy; like one, it asks for credentials when none
+    // came.
     server.Get(R"(http://.*)", [](const httplib::Request& req, httplib::Response& res) {
+        if (!req.has_header("Proxy-Authorization")) {
+            res.status = 407;
+            res.set_header("Proxy-Authenticate", "Basic realm=\"fixture proxy\"");
+            res.set_content("proxy credentials needed", "text/plain");
+            return;
+        }
         res.set_content("proxied target=" + req.target +
                             "\nproxy-authorization=" + req.get_header_value("Proxy-Authorization"),
                         "text/plain");
