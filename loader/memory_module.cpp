@@ -268,6 +268,11 @@ Address map_image(std::span<const std::uint8_t> image, Address resolver, std::ui
         !resolve_imports(base, resolver, resolver_value, seams))
         return 0;
 
+    // Sections, relocations or import addresses that landed on the headers would leave an image that can
+    // neither be searched nor released.
+    if (std::memcmp(target, image.data(), static_cast<std::size_t>(headers.headers_end())) != 0)
+        return 0;
+
     if (headers.is_library()) {
         const Address entry = base + headers.entry_point;
         if (call(seams, entry, {0, process_attach, 0}) == 0) {

@@ -537,6 +537,7 @@ TEST(MemoryModule, MalformedImagesAreRefused) {
          },
          {}},
         {"raw size past the end", [](PeImage& p) { p.sections[0].raw_size = 0x7FFFFFFF; }, {}},
+        {"section over the headers", [](PeImage& p) { p.sections[0].rva = 0x40; }, {}},
         {"library entry point 0", [](PeImage& p) { p.entry_point = 0; }, {}},
         {"library entry point outside", [](PeImage& p) { p.entry_point = 0x00F00000; }, {}},
         {"relocation block below 8 bytes",
@@ -617,6 +618,19 @@ TEST(MemoryModule, MalformedImagesAreRefused) {
         EXPECT_EQ(t.memory.live(), 0u) << c.what;
         EXPECT_TRUE(t.caller.calls().empty()) << c.what;
     }
+}
+
+TEST(MemoryModule, RelocationIntoTheHeadersIsRefused) {
+    // Adjusting e_lfanew would leave an image that can neither be searched nor released.
+    TestSeams t;
+    answer(t.caller, 1);
+    t.memory.refuse_preferred = true;
+    PeImage pe = basic_library();
+    add_table(pe, 5, build_relocations({RelocationBlock{0x10, {highlow(0x2C)}}}));
+    MemoryModule module(t.seams());
+    EXPECT_FALSE(module.load(pe.build()));
+    EXPECT_EQ(t.memory.live(), 0u);
+    EXPECT_TRUE(t.caller.calls().empty());
 }
 
 TEST(MemoryModule, NoMemoryAnywhereFails) {
