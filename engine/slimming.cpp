@@ -1,10 +1,11 @@
 #include "engine/slimming.h"
 
 #include "engine/duplicate_finder.h"
-#include "engine/listing_reader.h"
 #include "engine/logid.h"
+#include "script/json_object.h"
 #include "script/regex_object.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace vestrel {
@@ -455,7 +456,7 @@ void SlimmingRun::list_directory(const std::string& path, std::string& cookies, 
 
 ListingPage SlimmingRun::parse_listing(const std::string& response, std::unordered_set<std::string>* seen) {
     ListingPage page;
-    ListingReader json;
+    JsonObject json;
     if (!json.parse(response)) {
         std::lock_guard<std::mutex> lock(state_.scan_lock);
         state_.listing_error.store(1);
@@ -471,20 +472,22 @@ ListingPage SlimmingRun::parse_listing(const std::string& response, std::unorder
         return page;
     }
     page.ok = true;
-    page.size = json.list_size();
+    page.size = static_cast<std::size_t>(std::max(json.get_count("list"), 0));
     for (std::size_t i = 0;; ++i) {
-        if (json.entry_text(i, "unlist").empty())
+        const std::string prefix = "list[" + std::to_string(i) + "].";
+        if (json.get_text(prefix + "unlist").empty())
             break;
         if (stopping_.load())
             break;
         process_messages();
-        std::string md5 = json.entry_text(i, "md5");
-        std::string entry_path = json.entry_text(i, "path");
+        std::string md5 = json.get_text(prefix + "md5");
+        std::string entry_path = json.get_text(prefix + "path");
         // An entry without a path names nothing that could be listed or deleted.
         if (!entry_path.empty() && (seen == nullptr || seen->insert(entry_path).second)) {
             ++page.added;
             if (!md5.empty()) {
-                FileEntry entry{std::move(md5), std::move(entry_path), json.entry_text(i, "server_filename")};
+                FileEntry entry{std::move(md5), std::move(entry_path),
+                                json.get_text(prefix + "server_filename")};
                 std::lock_guard<std::mutex> lock(state_.scan_lock);
                 state_.file_list.push_back(std::move(entry));
                 state_.file_count.store(state_.file_list.size());
