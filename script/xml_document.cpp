@@ -516,8 +516,8 @@ XmlNode XmlNode::setAttributeNode(const XmlNode& attribute) const {
     Ref& element = *ref_;
     Ref& added = *attribute.ref_;
     DocState& st = *element.state;
-    if (added.state != element.state || st.in_limbo(element.node)) {
-        return {}; // another document's attribute, or an element that is not in the tree
+    if (added.state != element.state) {
+        return {}; // another document's attribute
     }
     if (added.node == element.node) {
         return attribute; // already this element's: it replaces itself
@@ -901,7 +901,7 @@ std::string XmlDocument::parent_name(const XmlNode& node) const {
     }
     const XmlNode::Ref& ref = *node.ref_;
     const pugi::xml_node parent = ref.node.parent();
-    if (!parent || ref.state->in_limbo(parent)) {
+    if (!parent || parent == ref.state->limbo || parent == ref.state->loose) {
         return {};
     }
     return dom_name(parent);

@@ -327,11 +327,14 @@ TEST(XmlDocument, RenameRemoveCloneReplace) {
     // Clones live outside the tree: no path finds them, no output shows them.
     EXPECT_EQ(doc.get_xml(), "<r><p><new k=\"1\" j=\"2\">t<c/></new></p><p><new/></p></r>\r\n");
 
+    // A detached element takes attributes too.
+    EXPECT_TRUE(clone.setAttributeNode(doc.get_document().createAttribute("z")).empty());
+
     XmlNode second = doc.select_node("p[2]/new");
     XmlNode replaced = doc.replace_node(second, clone);
     EXPECT_TRUE(replaced.same_node(second));
     EXPECT_EQ(doc.get_xml(),
-              "<r><p><new k=\"1\" j=\"2\">t<c/></new></p><p><new k=\"1\" j=\"2\"/></p></r>\r\n");
+              "<r><p><new k=\"1\" j=\"2\">t<c/></new></p><p><new k=\"1\" j=\"2\" z=\"\"/></p></r>\r\n");
     EXPECT_EQ(doc.parent_name(second), "");
     EXPECT_TRUE(doc.replace_node(second, clone).empty()); // second is no longer in the tree
     EXPECT_TRUE(doc.replace_node(doc.select_node("c"), doc.root_element()).empty()); // into itself
@@ -342,7 +345,9 @@ TEST(XmlDocument, RenameRemoveCloneReplace) {
     EXPECT_EQ(c.node_name(), "c"); // still readable
     EXPECT_EQ(doc.parent_name(c), "");
     EXPECT_FALSE(doc.remove_node("new/@k")); // an attribute is not a child
+    XmlNode inner = doc.select_node("p[2]/new");
     EXPECT_TRUE(doc.remove_node("p[2]"));
+    EXPECT_EQ(doc.parent_name(inner), "p"); // a removed subtree keeps its shape
     EXPECT_EQ(doc.get_xml(), "<r><p><new k=\"1\" j=\"2\">t</new></p></r>\r\n");
 }
 
