@@ -55,7 +55,7 @@ public:
 
     // Limits of one run, so that a hostile pattern or subject ends in a failed run rather than a hang.
     static constexpr unsigned match_step_limit = 5'000'000;  // backtracking steps of one search
-    static constexpr unsigned match_depth_limit = 10'000;    // nested backtracking frames
+    static constexpr unsigned match_depth_limit = 100'000;   // nested backtracking frames
     static constexpr unsigned match_heap_limit_kib = 65'536; // backtracking memory of one search
     static constexpr std::size_t max_matches = 1'000'000;    // matches kept by one global run
 
