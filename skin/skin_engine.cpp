@@ -366,8 +366,10 @@ extern "C" __declspec(dllexport) uint32_t
     return skin_attached;
 }
 
-extern "C" BOOL WINAPI skin_entry(HINSTANCE, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_DETACH)
+// A detach with a reserved value that is not 0 comes at process end, when the windows go with the process
+// and other threads may be gone mid-message: nothing is undone then.
+extern "C" BOOL WINAPI skin_entry(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr)
         release_engine();
     return TRUE;
 }
