@@ -614,7 +614,12 @@ std::optional<Json> value_of(std::string_view text, bool raw) {
     return Json(std::string(text));
 }
 
+// The element expression of get_item and get_item_text: the path in the optional form, then "[index]".
+// A path of the optional form never begins with an index, so such a path names nothing.
 std::string index_path(int index, std::string_view path) {
+    if (!path.empty() && path.front() == '[') {
+        return "[";
+    }
     std::string out(path);
     out += '[';
     out += std::to_string(index);

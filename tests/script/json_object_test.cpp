@@ -157,6 +157,8 @@ TEST(JsonObject, PathForms) {
     EXPECT_EQ(top.get_count(), 2);
     EXPECT_EQ(top.get_count("[1]"), 2);
     EXPECT_EQ(top.get_item_text(1, "", false), R"({"path":"/b","x y":{"0":"zero"}})");
+    EXPECT_EQ(top.get_item_text(0, "[1]"), ""); // the optional form has no leading index
+    EXPECT_EQ(top.get_item(0, "[1]").get_type(), JsonValueType::null);
     EXPECT_EQ(top.get_json("[0]"), ""); // the dotted form has no leading index
     EXPECT_FALSE(top.has_member("[0]"));
 
