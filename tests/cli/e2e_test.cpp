@@ -146,6 +146,17 @@ protected:
     std::uintmax_t log_start_ = 0;
 };
 
+// Reads a report and removes the file (closed first: Windows refuses to remove an open file).
+json take_report(const std::string& path) {
+    json report;
+    {
+        std::ifstream in(path);
+        report = json::parse(in, nullptr, false);
+    }
+    std::filesystem::remove(path);
+    return report;
+}
+
 json file(const std::string& path, const std::string& md5, long long mtime = 1600000000) {
     return {{"path", path}, {"md5", md5}, {"size", 10}, {"mtime", mtime}};
 }
@@ -224,8 +235,7 @@ TEST_F(ClientEndToEnd, AMixedAccountKeepsExactlyOneCopyOfEachDigest) {
               std::string::npos);
     EXPECT_NE(r.out.find(lines("/odd/say \"hi\".txt\r\n")), std::string::npos);
 
-    std::ifstream in(report);
-    json rep = json::parse(in);
+    json rep = take_report(report);
     EXPECT_EQ(rep["counts"]["files"], total);
     EXPECT_EQ(rep["counts"]["duplicates"], total - digests);
     EXPECT_EQ(rep["counts"]["deleted"], total - digests);
@@ -235,7 +245,6 @@ TEST_F(ClientEndToEnd, AMixedAccountKeepsExactlyOneCopyOfEachDigest) {
         EXPECT_EQ(md5_of.at(d["kept"]), d["md5"]);
         EXPECT_TRUE(kept.count(d["kept"]));
     }
-    std::filesystem::remove(report);
 
     // The 150-entry directory was read in two pages.
     int big_pages = 0;
@@ -313,10 +322,8 @@ TEST_F(ClientEndToEnd, AListingErrorStopsTheRunUnlessSkipped) {
     r = run({"--pause-ms", "0", "--delay", "150", "--skip-errors", "--report", report});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(files_left(), (std::vector<std::string>{"/bad1/c", "/bad2/d", "/ok/b"}));
-    std::ifstream in(report);
-    json rep = json::parse(in);
+    json rep = take_report(report);
     EXPECT_EQ(rep["listing_errors"].size(), 2u);
-    std::filesystem::remove(report);
 }
 
 TEST_F(ClientEndToEnd, WithoutALoginThereIsNoTokenAndNoListing) {
@@ -369,8 +376,7 @@ TEST_F(ClientEndToEnd, TheRateLimitFailsDeletesSentTooFast) {
     EXPECT_LT(deleted, 5u);
     EXPECT_NE(r.err.find(">>成功干掉了" + std::to_string(deleted) + "个重复文件哦~"), std::string::npos)
         << r.err;
-    std::ifstream in(report);
-    json rep = json::parse(in);
+    json rep = take_report(report);
     EXPECT_EQ(rep["counts"]["deleted"], deleted);
     EXPECT_EQ(rep["counts"]["failed"], 5 - deleted);
     std::size_t failed = 0;
@@ -380,7 +386,6 @@ TEST_F(ClientEndToEnd, TheRateLimitFailsDeletesSentTooFast) {
             EXPECT_EQ(d["error"], "errno 111");
         }
     EXPECT_EQ(failed, 5 - deleted);
-    std::filesystem::remove(report);
 
     load({{"files", files}});
     r = run({"--pause-ms", "0"}); // the default delay of 500 ms
@@ -398,12 +403,10 @@ TEST_F(ClientEndToEnd, ADryRunSendsNoDelete) {
     EXPECT_EQ(files_left().size(), 3u);
     EXPECT_NE(r.out.find(lines("[dry run: would delete, keeping]\r\n/a/x\t/a/y\r\n")), std::string::npos)
         << r.out;
-    std::ifstream in(report);
-    json rep = json::parse(in);
+    json rep = take_report(report);
     ASSERT_EQ(rep["duplicates"].size(), 1u);
     EXPECT_EQ(rep["duplicates"][0]["outcome"], "planned");
     EXPECT_EQ(rep["duplicates"][0]["kept"], "/a/y");
-    std::filesystem::remove(report);
 }
 
 TEST_F(ClientEndToEnd, TheProgramItselfReportsByExitCode) {

@@ -118,8 +118,11 @@ TEST(ClientReport, IsWrittenWholeOverAnOldFile) {
     std::string message;
     ASSERT_TRUE(write_file_atomically(path, report_json(settings, state, RunOutcome::finished, 1.5), message))
         << message;
-    std::ifstream in(path);
-    auto report = nlohmann::json::parse(in);
+    nlohmann::json report;
+    {
+        std::ifstream in(path);
+        report = nlohmann::json::parse(in);
+    }
     EXPECT_EQ(report["origin"], "https://pan.nimbara.com");
     EXPECT_EQ(report["counts"]["deleted"], 1);
     EXPECT_EQ(report["counts"]["failed"], 1);
