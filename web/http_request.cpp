@@ -303,11 +303,18 @@ std::string http_request(HttpTransport& transport, std::string_view url, std::op
     if (auto* n = new_cookies.get())
         *n = std::move(facts.new_cookies);
 
-    std::string text(received, 0, std::min(received.find('\0'), received.size()));
-    if (auto* bytes = response_bytes.get())
+    // The text is the body up to its first zero byte. The body is held once: it becomes the text itself
+    // unless the caller wants the bytes too.
+    const std::size_t zero = received.find('\0');
+    std::string text;
+    if (auto* bytes = response_bytes.get()) {
+        text.assign(received, 0, zero);
         *bytes = std::move(received);
-    else
-        std::string().swap(received); // the body is held once, beside its text
+    } else {
+        text = std::move(received);
+        if (zero != std::string::npos)
+            text.resize(zero);
+    }
     text = page_text_as_utf8(std::move(text));
 
     process_messages();

@@ -80,6 +80,9 @@ int main() {
     // Fifty clients at once and a few stalled ones must all be served.
     server.new_task_queue = [] { return new httplib::ThreadPool(96); };
     server.set_payload_max_length(64 * 1024 * 1024);
+    // A client under a sanitizer, or many at once, can be slow to read a large body; give it time.
+    server.set_write_timeout(60);
+    server.set_read_timeout(60);
 
     const auto echo_handler = [](const httplib::Request& req, httplib::Response& res) {
         res.set_header("X-Method", req.method);
