@@ -37,7 +37,12 @@ struct Capture : Console {
     std::string read_input() override { return {}; }
     bool err_is_terminal() override { return false; }
     std::string environment(const char*) override { return {}; }
-    bool interrupted() override { return false; }
+    // The interrupt key, pressed once the log holds `interrupt_after`.
+    std::string interrupt_after;
+    bool interrupted() override {
+        std::lock_guard<std::mutex> g(lock);
+        return !interrupt_after.empty() && err.find(interrupt_after) != std::string::npos;
+    }
     std::string_view line_end() override { return platform_line_end(); }
 };
 
@@ -110,7 +115,8 @@ protected:
         return out;
     }
 
-    RunResult run(std::vector<std::string> options, const std::string& cookies_override = "\x01") {
+    RunResult run(std::vector<std::string> options, const std::string& cookies_override = "\x01",
+                  const std::string& interrupt_after = {}) {
         std::string cookie_file = temp_file("cookies.txt");
         {
             std::ofstream out(cookie_file, std::ios::binary);
@@ -119,6 +125,7 @@ protected:
         std::vector<std::string> args = {"run", "--service", url_, "--cookies-file", cookie_file};
         args.insert(args.end(), options.begin(), options.end());
         Capture console;
+        console.interrupt_after = interrupt_after;
         RunResult result;
         result.code = client_main(args, console);
         result.out = console.out;
@@ -392,6 +399,22 @@ TEST_F(ClientEndToEnd, TheRateLimitFailsDeletesSentTooFast) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(files_left(), std::vector<std::string>{"/r/f0"});
     EXPECT_NE(r.err.find(">>成功干掉了5个重复文件哦~"), std::string::npos);
+}
+
+TEST_F(ClientEndToEnd, TheInterruptKeyStopsTheRunBetweenDeletes) {
+    json files = json::array();
+    for (int i = 0; i < 8; ++i)
+        files.push_back(file("/i/f" + std::to_string(i), "same", 1600000000 + i));
+    load({{"files", files}});
+    RunResult r = run({"--pause-ms", "0", "--delay", "400"}, "\x01", "开始删除文件");
+    EXPECT_EQ(r.code, 130) << r.err;
+    EXPECT_NE(r.err.find("vestrel: stopped before the end"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(">>程序运行完毕"), std::string::npos);
+    // The data timer looks every 150 ms: one or two deletes went before the stop, never all seven.
+    std::size_t sent = requests("delete").size();
+    EXPECT_GE(sent, 1u);
+    EXPECT_LT(sent, 7u);
+    EXPECT_EQ(files_left().size(), 8 - sent);
 }
 
 TEST_F(ClientEndToEnd, ADryRunSendsNoDelete) {
