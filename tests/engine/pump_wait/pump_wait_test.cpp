@@ -142,30 +142,33 @@ TEST(ThreadMessages, EmptyHandlesAndEndedThreadsRefusePosts) {
 
 TEST(QuitRequest, EndsTheCurrentWaitAndEveryLaterOne) {
     std::promise<ThreadMessages> handle;
+    std::promise<void> posted_after_quit;
     std::atomic<int> handled{0};
     auto worker = std::async(std::launch::async, [&] {
+        const auto start = Clock::now();
         handle.set_value(current_thread_messages());
         EXPECT_FALSE(quit_requested());
-        const auto start = Clock::now();
         pump_wait(0, 0, 0); // the endless wait
         const auto first = elapsed_since(start);
         EXPECT_TRUE(quit_requested());
         const auto later = Clock::now();
         pump_wait(10, 1, 1); // ten seconds, but the quit stands
         const auto second = elapsed_since(later);
+        posted_after_quit.get_future().wait();
         process_messages(); // messages are still handled after a quit
         return std::pair{first, second};
     });
     auto target = handle.get_future().get();
     std::this_thread::sleep_for(30ms);
-    EXPECT_TRUE(target.post([&] { ++handled; }));
+    EXPECT_TRUE(target.post([&] { ++handled; })); // handled during the endless wait
     std::this_thread::sleep_for(30ms);
     EXPECT_FALSE(target.quit_requested());
     target.request_quit();
-    target.post([&] { ++handled; });
+    EXPECT_TRUE(target.post([&] { ++handled; }));
+    posted_after_quit.set_value();
     ASSERT_EQ(worker.wait_for(5s), std::future_status::ready) << "the quit request did not end the wait";
     const auto [first, second] = worker.get();
-    EXPECT_GE(first, 50ms);
+    EXPECT_GE(first, 55ms);
     EXPECT_LT(second, 1000ms);
     EXPECT_EQ(handled.load(), 2);
     EXPECT_TRUE(target.quit_requested());
