@@ -8,8 +8,9 @@ namespace vestrel {
 
 namespace {
 
-// An open-addressing set of entry positions keyed by one text field of the entry. Positions are stored plus
-// one (0 marks a free cell), four bytes a cell, at most half the cells used.
+// An open-addressing set of entry positions keyed by one text field of the entry. A cell holds the key's
+// hash in its upper half and the position plus one in its lower half (0 marks a free cell), so that most
+// probes are settled without touching the entry; at most half the cells are used.
 class PositionSet {
 public:
     explicit PositionSet(std::size_t expected) {
@@ -20,28 +21,37 @@ public:
         mask_ = capacity - 1;
     }
 
-    // The stored position whose key equals `key`, or the free cell where it would go: returns (position,
-    // true) when found, (cell index, false) otherwise.
+    // Finds the stored position whose key equals `key`: (position, true); or the free cell where it would
+    // go: (cell, false).
     template <class KeyOf>
-    std::pair<std::size_t, bool> find(std::string_view key, KeyOf key_of) const {
-        std::size_t cell = std::hash<std::string_view>{}(key)&mask_;
+    std::pair<std::size_t, bool> find(std::string_view key, KeyOf key_of) {
+        std::uint64_t hash = std::hash<std::string_view>{}(key);
+        std::uint64_t tag = hash >> 32;
+        std::size_t cell = static_cast<std::size_t>(hash) & mask_;
         for (;;) {
-            std::uint32_t stored = cells_[cell];
-            if (stored == 0)
+            std::uint64_t stored = cells_[cell];
+            if (stored == 0) {
+                pending_tag_ = tag;
                 return {cell, false};
-            if (key_of(stored - 1) == key)
-                return {stored - 1, true};
+            }
+            if ((stored >> 32) == tag) {
+                std::size_t position = static_cast<std::size_t>(stored & 0xFFFFFFFFu) - 1;
+                if (key_of(position) == key)
+                    return {position, true};
+            }
             cell = (cell + 1) & mask_;
         }
     }
 
+    // Stores `position` in the free cell the last find() returned.
     void put(std::size_t cell, std::size_t position) {
-        cells_[cell] = static_cast<std::uint32_t>(position + 1);
+        cells_[cell] = (pending_tag_ << 32) | (static_cast<std::uint64_t>(position) + 1);
     }
 
 private:
-    std::vector<std::uint32_t> cells_;
+    std::vector<std::uint64_t> cells_;
     std::size_t mask_ = 0;
+    std::uint64_t pending_tag_ = 0;
 };
 
 } // namespace
