@@ -15,8 +15,26 @@ constexpr std::int64_t default_mtime = 1600000000;
 
 // A path the account may hold: "/" followed by non-empty names separated by single "/", no "." or ".."
 // names and no NUL byte.
+// The path as a message shows it: control characters (a NUL would end the message) as \xNN.
+std::string printable(const std::string& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : path) {
+        if (c < 0x20 || c == 0x7f) {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 void check_path(const std::string& path, const char* what) {
-    auto fail = [&](const char* why) { throw AccountError(std::string(what) + " \"" + path + "\": " + why); };
+    auto fail = [&](const char* why) {
+        throw AccountError(std::string(what) + " \"" + printable(path) + "\": " + why);
+    };
     if (path.empty() || path[0] != '/')
         fail("a path must begin with \"/\"");
     if (path.size() == 1)

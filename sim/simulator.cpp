@@ -179,9 +179,9 @@ std::string masked_cookie(std::string_view text) {
     return out;
 }
 
-// Closes the connection of this request at once, before any answer: what a dropped connection looks like to
-// the client. The handler has no socket, so it is found by its two loopback ports.
-bool drop_connection(const httplib::Request& req) {
+// Shuts down the accepted connections on local port `port` whose peer port is `peer_port` (any when 0).
+// The handlers have no socket of their own, so sockets are found by their loopback ports.
+bool shutdown_connections(int port, int peer_port) {
     DIR* fds = opendir("/proc/self/fd");
     if (!fds)
         return false;
@@ -199,14 +199,21 @@ bool drop_connection(const httplib::Request& req) {
             continue;
         auto* l = reinterpret_cast<sockaddr_in*>(&local);
         auto* p = reinterpret_cast<sockaddr_in*>(&peer);
-        if (ntohs(l->sin_port) == req.local_port && ntohs(p->sin_port) == req.remote_port) {
+        if (ntohs(l->sin_port) == port && (peer_port == 0 || ntohs(p->sin_port) == peer_port)) {
             ::shutdown(fd, SHUT_RDWR);
             done = true;
-            break;
+            if (peer_port != 0)
+                break;
         }
     }
     closedir(fds);
     return done;
+}
+
+// Closes the connection of this request at once, before any answer: what a dropped connection looks like to
+// the client.
+bool drop_connection(const httplib::Request& req) {
+    return shutdown_connections(req.local_port, req.remote_port);
 }
 
 // Connection threads, started as connections come and kept for the next ones: each keep-alive connection
@@ -340,6 +347,11 @@ public:
         std::size_t threads = static_cast<std::size_t>(options_.threads);
         server_->new_task_queue = [threads] { return new GrowingPool(threads); };
         server_->set_tcp_nodelay(true);
+        // SO_REUSEADDR only: cpp-httplib's default SO_REUSEPORT would let a second server share a taken port.
+        server_->set_socket_options([](int sock) {
+            int yes = 1;
+            ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        });
         server_->set_keep_alive_max_count(100000);
         server_->set_keep_alive_timeout(2);
         server_->set_read_timeout(10);
@@ -364,7 +376,15 @@ public:
         server_->widen_backlog();
         port_ = port;
         started_ = Clock::now();
-        listener_ = std::thread([this] { server_->listen_after_bind(); });
+        listen_ended_ = false;
+        listener_ = std::thread([this] {
+            server_->listen_after_bind();
+            listen_ended_ = true;
+        });
+        // cpp-httplib's stop() does nothing until its accept loop has begun: wait for it, so that a stop()
+        // right after start() cannot leave the listener blocked in accept.
+        while (!server_->is_running() && !listen_ended_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         running_ = true;
         return port_;
     }
@@ -378,6 +398,8 @@ public:
         }
         wake_.notify_all();
         server_->stop();
+        // Idle keep-alive connections would hold their threads until their time-out.
+        shutdown_connections(port_, 0);
         if (listener_.joinable())
             listener_.join();
         server_.reset();
@@ -1026,6 +1048,7 @@ private:
 
     std::unique_ptr<HttpServer> server_;
     std::thread listener_;
+    std::atomic<bool> listen_ended_{false};
     bool running_ = false;
     int port_ = 0;
     Clock::time_point started_ = Clock::now();
