@@ -516,7 +516,7 @@ private:
         std::uint64_t h = text_hash(user_ + '\n' + password_, options_.seed);
         token_ = hex_of(mix64(h ^ 1), mix64(h ^ 2));
         session_ = hex_of(mix64(h ^ 3), mix64(h ^ 4)) + hex_of(mix64(h ^ 5), mix64(h ^ 6));
-        account_ = std::move(account);
+        account_ = std::shared_ptr<Account>(std::move(account));
     }
 
     void close_log() {
@@ -637,7 +637,15 @@ private:
         return false; // a delay alone: then the normal answer
     }
 
+    // The account a request works on: held for the whole request, so that an account replaced meanwhile
+    // (POST /sim/account) cannot vanish under it.
+    std::shared_ptr<Account> current_account() const {
+        std::shared_lock lock(account_mutex_);
+        return account_;
+    }
+
     void handle_list(const httplib::Request& req, const Query& query, httplib::Response& res, Exchange& ex) {
+        std::shared_ptr<Account> account = current_account();
         if (!logged_in(req))
             return json_errno(res, ex, errno_not_logged_in);
         const std::string_view* raw_dir = query.raw("dir");
@@ -678,9 +686,9 @@ private:
         PathFault* fault = nullptr;
         {
             std::shared_lock lock(account_mutex_);
-            std::uint32_t node = account_->find(dir);
+            std::uint32_t node = account->find(dir);
             if (node != Account::none)
-                fault = account_->fault_of(node);
+                fault = account->fault_of(node);
         }
         if (fault && answer_path_fault(req, res, ex, *fault))
             return;
@@ -689,15 +697,15 @@ private:
         std::string body = "{\"errno\":0,\"guid_info\":\"\",\"list\":[";
         {
             std::shared_lock lock(account_mutex_);
-            std::uint32_t node = account_->find(dir);
-            if (node == Account::none || !account_->is_directory(node)) {
+            std::uint32_t node = account->find(dir);
+            if (node == Account::none || !account->is_directory(node)) {
                 lock.unlock();
                 if (injected >= 0)
                     return answer_fault(res, ex, injected, {});
                 return json_errno(res, ex, errno_no_such_path);
             }
-            account_->append_listing(body, node, order, descending, static_cast<std::size_t>(page),
-                                     static_cast<std::size_t>(num));
+            account->append_listing(body, node, order, descending, static_cast<std::size_t>(page),
+                                    static_cast<std::size_t>(num));
         }
         body += "],\"request_id\":" + std::to_string(next_request_id()) + ",\"guid\":0}";
         if (injected >= 0)
@@ -708,6 +716,7 @@ private:
 
     void handle_filemanager(const httplib::Request& req, const Query& query, const std::string& body,
                             Clock::time_point arrival, httplib::Response& res, Exchange& ex) {
+        std::shared_ptr<Account> account = current_account();
         if (!logged_in(req))
             return json_errno(res, ex, errno_not_logged_in);
         const std::string_view* opera = query.raw("opera");
@@ -767,9 +776,9 @@ private:
             PathFault* fault = nullptr;
             {
                 std::shared_lock lock(account_mutex_);
-                std::uint32_t node = account_->find(p);
+                std::uint32_t node = account->find(p);
                 if (node != Account::none)
-                    fault = account_->fault_of(node);
+                    fault = account->fault_of(node);
             }
             if (fault && answer_path_fault(req, res, ex, *fault))
                 return;
@@ -784,7 +793,7 @@ private:
         std::vector<std::uint32_t> nodes;
         bool missing = false;
         for (const std::string& p : paths) {
-            std::uint32_t node = account_->find(p);
+            std::uint32_t node = account->find(p);
             nodes.push_back(node);
             if (node == Account::none)
                 missing = true;
@@ -806,7 +815,7 @@ private:
             return json(res, ex, errno_missing_file, out);
         }
         for (std::uint32_t node : nodes)
-            account_->remove(node); // a path inside one removed before it is gone already: nothing more
+            account->remove(node); // a path inside one removed before it is gone already: nothing more
         lock.unlock();
         ++delete_ok_;
         json(res, ex, 0,
@@ -1042,7 +1051,7 @@ private:
 
     SimulatorOptions options_;
     mutable std::shared_mutex account_mutex_;
-    std::unique_ptr<Account> account_;
+    std::shared_ptr<Account> account_;
     std::string user_, password_, token_, session_;
     std::string error_;
 
