@@ -6,6 +6,7 @@
 #include "script/regex_object.h"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 namespace vestrel {
@@ -116,6 +117,16 @@ void SlimmingRun::wait_for_change(std::uint64_t seen) {
     {
         std::unique_lock<std::mutex> lock(change_lock_);
         change_.wait(lock, [&] { return changes_ != seen || stopping_.load(); });
+    }
+    process_messages();
+}
+
+// Waits `milliseconds`, or less when a worker frees its slot (or a stop is asked) since `seen` was read.
+void SlimmingRun::pause_unless_changed(int milliseconds, std::uint64_t seen) {
+    if (milliseconds > 0) {
+        std::unique_lock<std::mutex> lock(change_lock_);
+        change_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                         [&] { return changes_ != seen || stopping_.load(); });
     }
     process_messages();
 }
@@ -245,11 +256,13 @@ RunOutcome SlimmingRun::run_slimming(int thread_count) {
     if (!list_root())
         return finish(stopping_.load() ? RunOutcome::stopped : RunOutcome::root_failed);
 
-    // 7-9: the listing phase. A slot passed over busy costs one pause; when every slot is busy the run sleeps
-    // until a worker frees one.
+    // 7-9: the listing phase. Each busy slot passed over costs a pause of pause_ms, which ends early once a
+    // worker has freed its slot since the last dispatch: the pauses pace the run while every worker is busy,
+    // but never keep a free slot waiting. When every slot is busy the run sleeps until a worker frees one.
     state_.slots.build(n, listing_idle, 0);
     view_.show_mark(Stage::read_main_directory);
     view_.move_loading_mark(74);
+    seen = change_count();
     for (;;) {
         if (stopping_.load())
             break;
@@ -258,15 +271,15 @@ RunOutcome SlimmingRun::run_slimming(int thread_count) {
         if (listing_stops())
             break;
         process_messages();
-        seen = change_count();
         bool dispatched = false;
         for (std::size_t j = 1; j <= n && !stopping_.load(); ++j) {
             if (state_.slots.state(j).load() == listing_idle) {
+                seen = change_count();
                 start_worker(static_cast<int>(j), true);
                 dispatched = true;
                 break;
             }
-            pause(options_.pause_ms);
+            pause_unless_changed(options_.pause_ms, seen);
         }
         if (!dispatched)
             wait_for_change(seen);

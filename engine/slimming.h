@@ -92,6 +92,7 @@ private:
                         std::string* first_status);
     void pause(int milliseconds);
     void wait_for_change(std::uint64_t seen);
+    void pause_unless_changed(int milliseconds, std::uint64_t seen);
     std::uint64_t change_count();
     void signal_change();
     bool skip_errors();
