@@ -280,7 +280,7 @@ int demo_command(RunSettings settings, Console& console) {
 
     settings.origin = simulator.url();
     settings.pause_ms = 0;
-    settings.delay_text = "30"; // the simulator refuses deletes less than 10 ms apart
+    settings.delay_text = "40"; // the simulator refuses deletes less than 10 ms apart
     ScanState state;
     SessionResult result = run_session(settings, login_cookies, console, state);
     if (result.exit_code != exit_finished)
