@@ -70,9 +70,9 @@ public:
 
     // From any thread: stop dispatching, ask every thread of the run to quit, and let run_slimming return
     // (with RunOutcome::stopped unless it had finished) once its threads have ended. Requests in flight end
-    // within the request time-out. The quit request stays with the run thread for good, so run_slimming should
-    // have a thread of its own. A front end that closes during a run calls this, waits for run_slimming to
-    // return, and only then releases the lists.
+    // within the request time-out. The quit request stays with the run thread for good, so run_slimming
+    // should have a thread of its own. A front end that closes during a run calls this, waits for
+    // run_slimming to return, and only then releases the lists.
     void request_stop();
     bool stop_requested() const { return stopping_.load(); }
 
