@@ -1,4 +1,4 @@
-# vestrel_test(NAME SOURCES ... LIBS ... [LABELS ...] [ENV VAR=VALUE ...] [FIXTURES name ...] [NO_MAIN])
+# vestrel_test(NAME SOURCES ... LIBS ... [LABELS ...] [ENV VAR=VALUE] [FIXTURES name ...] [NO_MAIN])
 # One GoogleTest executable; every TEST becomes a ctest test (on Windows run through Wine by the
 # toolchain's emulator). FIXTURES names ctest fixtures the tests require, e.g. a loopback server.
 include(GoogleTest)
@@ -13,8 +13,17 @@ function(vestrel_test name)
     else()
         target_link_libraries(${name} PRIVATE ${T_LIBS} vestrel_gtest_main)
     endif()
+    # Where fixture servers leave their URLs (tests/support/test_server.h). A compile definition, not an
+    # environment entry: gtest_discover_tests keeps only the first item of a list-valued ENVIRONMENT.
+    target_compile_definitions(${name} PRIVATE VESTREL_FIXTURES_DIR="${CMAKE_BINARY_DIR}/fixtures")
     set(props LABELS "${VESTREL_PLATFORM};${T_LABELS}")
-    list(APPEND props ENVIRONMENT "VESTREL_FIXTURES=${CMAKE_BINARY_DIR}/fixtures;${T_ENV}")
+    list(LENGTH T_ENV env_count)
+    if(env_count GREATER 1)
+        message(FATAL_ERROR "vestrel_test(${name}): one ENV entry at most (test discovery drops the rest)")
+    endif()
+    if(T_ENV)
+        list(APPEND props ENVIRONMENT "${T_ENV}")
+    endif()
     if(T_FIXTURES)
         list(APPEND props FIXTURES_REQUIRED "${T_FIXTURES}")
     endif()
