@@ -637,6 +637,13 @@ private:
         return false; // a delay alone: then the normal answer
     }
 
+    // The fault the account file sets for `path`, if any.
+    PathFault* fault_at(Account& account, std::string_view path) const {
+        std::shared_lock lock(account_mutex_);
+        std::uint32_t node = account.find(path);
+        return node == Account::none ? nullptr : account.fault_of(node);
+    }
+
     // The account a request works on: held for the whole request, so that an account replaced meanwhile
     // (POST /sim/account) cannot vanish under it.
     std::shared_ptr<Account> current_account() const {
@@ -683,13 +690,7 @@ private:
         if (const std::string_view* raw = query.raw("desc"))
             descending = *raw == "1";
 
-        PathFault* fault = nullptr;
-        {
-            std::shared_lock lock(account_mutex_);
-            std::uint32_t node = account->find(dir);
-            if (node != Account::none)
-                fault = account->fault_of(node);
-        }
+        PathFault* fault = fault_at(*account, dir);
         if (fault && answer_path_fault(req, res, ex, *fault))
             return;
         int injected = injected_fault("list", dir, 4);
@@ -773,13 +774,7 @@ private:
             return json_errno(res, ex, errno_bad_parameter);
 
         for (const std::string& p : paths) {
-            PathFault* fault = nullptr;
-            {
-                std::shared_lock lock(account_mutex_);
-                std::uint32_t node = account->find(p);
-                if (node != Account::none)
-                    fault = account->fault_of(node);
-            }
+            PathFault* fault = fault_at(*account, p);
             if (fault && answer_path_fault(req, res, ex, *fault))
                 return;
         }
